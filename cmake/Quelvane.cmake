@@ -1,0 +1,80 @@
+# Warnings are errors on our own code only.
+function(quelvane_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
+endfunction()
+
+# quelvane_library(name SOURCES ... LIBS ...): one library per folder.
+function(quelvane_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+  quelvane_warnings(${name})
+endfunction()
+
+# quelvane_test(name SOURCES ... LIBS ... [QT]): a GoogleTest program run by ctest.
+# QT tests get a main() that creates a QApplication and run on the offscreen platform.
+function(quelvane_test name)
+  cmake_parse_arguments(ARG "QT" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  if(ARG_QT)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} quelvane_qt_gtest_main Qt6::Widgets Qt6::Test GTest::gtest)
+  else()
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main)
+  endif()
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  quelvane_warnings(${name})
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT}
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+endfunction()
+
+# quelvane_benchmark(name SOURCES ... LIBS ...): a program that prints figures; never run by ctest.
+function(quelvane_benchmark name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT QUELVANE_BENCHMARKS)
+    return()
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  quelvane_warnings(${name})
+endfunction()
+
+# Every <folder>/tests/*_test.cpp is a test program of its own, linked to LIBS.
+function(quelvane_folder_tests)
+  cmake_parse_arguments(ARG "QT" "" "LIBS" ${ARGN})
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_test.cpp)
+  foreach(src IN LISTS tests)
+    get_filename_component(base ${src} NAME_WE)
+    if(ARG_QT)
+      quelvane_test(${base} QT SOURCES ${src} LIBS ${ARG_LIBS})
+    else()
+      quelvane_test(${base} SOURCES ${src} LIBS ${ARG_LIBS})
+    endif()
+  endforeach()
+endfunction()
+
+# Every <folder>/bench/*_bench.cpp is a benchmark program with its own main(), linked to LIBS.
+function(quelvane_folder_benchmarks)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB benches CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/bench/*_bench.cpp)
+  foreach(src IN LISTS benches)
+    get_filename_component(base ${src} NAME_WE)
+    set(extra)
+    if(TARGET benchmark::benchmark)
+      set(extra benchmark::benchmark)
+    endif()
+    quelvane_benchmark(${base} SOURCES ${src} LIBS ${ARG_LIBS} ${extra})
+  endforeach()
+endfunction()
+
+# A folder's library from every *.cpp directly in it.
+function(quelvane_folder_library name)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  quelvane_library(${name} SOURCES ${sources} LIBS ${ARG_LIBS})
+endfunction()

@@ -1,0 +1,1 @@
+#include "reply/reply_field.h"

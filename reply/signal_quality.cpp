@@ -1,0 +1,1 @@
+#include "reply/signal_quality.h"

@@ -1,0 +1,6 @@
+#include "serial/link_hooks.h"
+
+LinkHooks& TheLinkHooks() {
+  static LinkHooks hooks;
+  return hooks;
+}

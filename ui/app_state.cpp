@@ -1,0 +1,6 @@
+#include "ui/app_state.h"
+
+AppState& State() {
+  static AppState state;
+  return state;
+}

@@ -32,6 +32,12 @@ enum ControlId : int32_t {
 };
 
 inline constexpr int32_t kMainWindowId = 0;
+inline constexpr int32_t kControlCount = 21;  // identifiers 0 to 20
+
+// The maker's web site that the credit line names and that a click on it opens.
+inline constexpr char kMakerWebAddress[] = "https://quelvane.example.org";
+inline constexpr char kCreditText[] =
+    "Quelvane project - quelvane@example.org - quelvane.example.org - Click this label to jump to it";
 
 // Builds and shows the window with all its controls; sets soundFlag to 0 and unchecks soundCheck.
 void CreateMainWindow();
@@ -48,6 +54,9 @@ std::string ControlText(int32_t id);
 void LogInsertTopLine(std::string_view text);
 std::string LogLine(int32_t index);  // empty for an index past the end
 void LogReplaceLine(int32_t index, std::string_view text);
+// Adds text to the end of line i, leaving what is already there untouched (also characters the
+// code page cannot hold, which a read and replace would turn into '?').
+void LogAppendToLine(int32_t index, std::string_view text);
 int32_t LogLineCount();              // lines ended by a line break
 
 // deviceList.
@@ -66,13 +75,30 @@ void SetSoundCheckState(int32_t state);
 
 struct WindowEvent {
   enum Kind { kControl, kClose, kOther };
+  // What happened to the control; the dispatch never looks at it.
+  enum SubKind {
+    kNoSubKind,
+    kFocusGained,
+    kFocusLost,
+    kTextChanged,
+    kToggled,
+    kClicked,
+    kMoved,
+    kSelectionChanged,
+    kListOpened,
+    kListClosed,
+  };
   Kind kind = kOther;
   int32_t id = -1;  // the control for kControl, the window for kClose
+  SubKind subKind = kNoSubKind;
 };
 
 // Blocks until the next event: a control event, a close request of the main window,
 // or any other message the window system delivers. Uses no processor time while idle.
 WindowEvent WaitForEvent();
+// Takes the oldest control event or close request already raised, without waiting;
+// false when none is queued.
+bool TakeQueuedEvent(WindowEvent& event);
 // Processes one round of pending window-system work without running any handler of the
 // program; false when nothing was pending. Control events raised meanwhile are kept for WaitForEvent.
 bool ProcessPendingMessage();

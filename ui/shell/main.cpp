@@ -1,1 +1,3 @@
-int main() { return 0; }
+#include "ui/shell/shell.h"
+
+int main(int argc, char** argv) { return RunApplication(argc, argv); }

@@ -31,7 +31,7 @@ void LetWindowAppear() {
   constexpr auto kAppearLimit = std::chrono::milliseconds(1000);
   constexpr auto kAppearPause = std::chrono::milliseconds(5);
   QWidget* window = MainWindowWidget();
-  if (true) {
+  if (window == nullptr || window->windowHandle() == nullptr) {
     return;
   }
   const auto deadline = std::chrono::steady_clock::now() + kAppearLimit;

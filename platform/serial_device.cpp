@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -128,6 +129,13 @@ int Open(int32_t portNumber) {
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     Fail(errno);
+    return -1;
+  }
+  // Only devices are ports: a regular file named by mistake would have the commands written into it.
+  struct stat status {};
+  if (fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode)) {
+    ::close(fd);
+    Fail(ENODEV);
     return -1;
   }
   // TIOCEXCL refuses further opens by other users, but not by root; the lock refuses any

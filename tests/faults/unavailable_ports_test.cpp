@@ -1,6 +1,7 @@
 // Ports the program cannot have: held by another program, closed to the user, or not a
 // terminal at all.
 #include <fcntl.h>
+#include <iterator>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -257,8 +258,9 @@ TEST_F(UserMayNotOpenTest, IsNotAvailableAndTheOtherPortServes) {
   EXPECT_EQ(LogLine(0), P(6) + "  2.0:         1: 17,99 = \t   -81 dBm (= 53%)");
 }
 
-// Paths in QUELVANE_PORTS that name no terminal: a regular file opens but has no line
-// settings, so nothing is applied and no note is written; a directory does not open.
+// Paths in QUELVANE_PORTS that name no terminal: a regular file or a directory is no port and
+// does not open (nothing may be written into a file named by mistake); a character device that
+// is not a terminal opens but has no line settings, so nothing is applied and no note is written.
 class NotATerminalTest : public FaultTest {
  protected:
   NotATerminalTest() : FaultTest(1) {}
@@ -272,9 +274,9 @@ class NotATerminalTest : public FaultTest {
     dir_ = MakeTempDir();
     ASSERT_FALSE(dir_.empty());
     file_ = dir_ + "/modem.log";
-    std::ofstream(file_).close();
+    std::ofstream(file_) << kFileText;
     std::filesystem::create_directory(dir_ + "/ports");
-    setenv("QUELVANE_PORTS", (file_ + ":" + dir_ + "/ports:" + sim_.SlavePath(0)).c_str(), 1);
+    setenv("QUELVANE_PORTS", (file_ + ":" + dir_ + "/ports:/dev/null:" + sim_.SlavePath(0)).c_str(), 1);
     SetPortListSource(nullptr);
   }
 
@@ -289,6 +291,7 @@ class NotATerminalTest : public FaultTest {
     std::filesystem::remove_all(dir_, ignored);
   }
 
+  static constexpr const char* kFileText = "a log the user keeps\n";
   std::string dir_;
   std::string file_;
   std::string savedPorts_;
@@ -301,18 +304,25 @@ TEST_F(NotATerminalTest, OpensWithoutSettingsOrIsNotAvailable) {
   EXPECT_LT(MsSince(start), kGenerousMs);
 
   EXPECT_EQ(LogLines(),
-            (std::vector<std::string>{"", P(5) + "END Enumeration", P(4) + "Checking Port COM2... " + kAnswered,
+            (std::vector<std::string>{"", P(6) + "END Enumeration", P(5) + "Checking Port COM3... " + kAnswered,
+                                      P(4) + "Checking Port COM2... ",
                                       P(3) + "Checking Port COM1... Port not available. ",
-                                      P(2) + "Checking Port COM0... ", P(1) + "Enumerating COM ports..."}));
-  EXPECT_EQ(DeviceItems(), (std::vector<Item>{{"\\\\.\\COM2   QV-2 Cellular Modem    OK  ", 2}}));
-  EXPECT_EQ(CallsOf(0), (std::vector<std::string>{"open 0", "readSettings 0 failed", "close 0"}));
+                                      P(2) + "Checking Port COM0... Port not available. ",
+                                      P(1) + "Enumerating COM ports..."}));
+  EXPECT_EQ(DeviceItems(), (std::vector<Item>{{"\\\\.\\COM3   QV-2 Cellular Modem    OK  ", 3}}));
+  EXPECT_EQ(CallsOf(0), (std::vector<std::string>{"open 0 failed"}));
   EXPECT_EQ(CallsOf(1), (std::vector<std::string>{"open 1 failed"}));
-  EXPECT_EQ(CallsOf(2), (std::vector<std::string>{"open 2", "readSettings 2", "applySettings 2", "applyTimeouts 2",
-                                                  "setQueueSizes 2", "close 2"}));
-  // Both commands went out and their exchanges ended with nothing read.
+  EXPECT_EQ(CallsOf(2), (std::vector<std::string>{"open 2", "readSettings 2 failed", "close 2"}));
+  EXPECT_EQ(CallsOf(3), (std::vector<std::string>{"open 3", "readSettings 3", "applySettings 3", "applyTimeouts 3",
+                                                  "setQueueSizes 3", "close 3"}));
+  // The file is as the user left it.
+  std::ifstream in(file_);
+  const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(kept, kFileText);
+  // Both commands went to the device that is no terminal, and their exchanges ended with nothing read.
   ASSERT_GE(watch.exchanges.size(), 2u);
   for (std::size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(watch.exchanges[i].portNumber, 0);
+    EXPECT_EQ(watch.exchanges[i].portNumber, 2);
     EXPECT_EQ(watch.exchanges[i].reply, "");
   }
   EXPECT_EQ(watch.exchanges[0].command, "ATQ0V1E0\r");

@@ -14,6 +14,9 @@ constexpr int32_t kQueueSizeBytes = 256;
 constexpr uint32_t kBaudRate = 9600;
 constexpr uint8_t kByteSize = 8;
 constexpr auto kDrainPause = std::chrono::milliseconds(5);
+// A window system that never runs out of work (a timer faster than the pause, a stream of
+// input) must not hold an exchange for ever: at most this many messages, about 1 s of pauses.
+constexpr int32_t kDrainMaxMessages = 200;
 
 void AppendNote(const std::string& note) {
   if (auto append = TheLinkHooks().appendToTopLine) append(note);
@@ -106,7 +109,7 @@ int32_t DrainEvents() {
   int32_t count = 0;
   auto processPending = TheLinkHooks().processPendingMessage;
   if (processPending == nullptr) return 0;
-  while (processPending()) {
+  while (count < kDrainMaxMessages && processPending()) {
     ++count;
     std::this_thread::sleep_for(kDrainPause);
   }

@@ -653,4 +653,11 @@ TEST(DrainEventsTest, ProcessesEveryPendingMessageWithAPauseAfterEach) {
   EXPECT_EQ(DrainEvents(), 0);
 }
 
+TEST(DrainEventsTest, AWindowThatNeverRunsOutOfWorkCannotHoldTheExchange) {
+  TheLinkHooks() = LinkHooks{};
+  TheLinkHooks().processPendingMessage = [] { return true; };
+  EXPECT_EQ(DrainEvents(), 200);
+  TheLinkHooks() = LinkHooks{};
+}
+
 }  // namespace

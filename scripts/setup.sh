@@ -9,6 +9,8 @@ packages=(
   libasound2-dev
   fonts-liberation
   xdg-utils
+  dpkg-dev desktop-file-utils
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang, AddressSanitizer and UndefinedBehaviorSanitizer into
 # build-fuzz/ and runs each one for a bounded number of runs, side by side, from a copy of its
-# seed corpus (fuzz/corpus/<target>/ is left as it is).
+# starting inputs (fuzz/corpus/<target>/ is left as it is).
 # Usage: scripts/fuzz.sh [RUNS] [TARGET...]   RUNS defaults to 200000; TARGET is a name from
 # fuzz/<name>_fuzz.cpp, all of them by default.
 # Exits non-zero on any finding; the input that caused it is kept in build-fuzz/findings/<target>/.

@@ -20,15 +20,13 @@
 #include <thread>
 
 #include "platform/port_table.h"
+#include "testing/elapsed.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using testing_time::Clock;
+using testing_time::MsSince;
 using std::chrono::milliseconds;
-
-int64_t MsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
-}
 
 // Generous: far above any scheduling delay, far below what a missing bound would cost.
 constexpr int64_t kLateMs = 5000;

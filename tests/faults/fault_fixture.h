@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/port_list.h"
+#include "testing/elapsed.h"
 #include "platform/serial_device.h"
 #include "platform/tick_counter.h"
 #include "platform/tone.h"
@@ -36,14 +37,12 @@
 
 namespace faults {
 
-using Clock = std::chrono::steady_clock;
+using testing_time::Clock;
 
 // A bound on real time that only a hang exceeds; the exchanges themselves take well under a second.
 inline constexpr int64_t kGenerousMs = 10000;
 
-inline int64_t MsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
+using testing_time::MsSince;
 
 // Ends the program with a message when a test is still running after its limit: a hang inside
 // the program (an exchange or a drain that never ends) fails at once instead of at ctest's

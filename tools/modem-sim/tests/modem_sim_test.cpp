@@ -10,16 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "testing/elapsed.h"
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using testing_time::Clock;
 using std::chrono::milliseconds;
 
 constexpr auto kPatience = milliseconds(5000);
 
-int64_t MsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
-}
+using testing_time::MsSince;
 
 // The program's side of a port: opened by path, as the serial layer does.
 class Terminal {
